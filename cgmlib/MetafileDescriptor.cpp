@@ -1,0 +1,2 @@
+// Metafile descriptor elements (class 1).
+#include "QuilPrivate.h"

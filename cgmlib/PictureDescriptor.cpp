@@ -1,0 +1,2 @@
+// Picture descriptor elements (class 2).
+#include "QuilPrivate.h"
