@@ -105,10 +105,14 @@ void MakeExtendedHeader(int continued, int length, unsigned char *dst) {
   dst[1] = static_cast<unsigned char>(word & 0xFFu);
 }
 
+// One write of count bytes.  Besides the count the stream reports, its error
+// flag is consulted: some streams (unbuffered ones among them) report a
+// refused write only there, and once a stream has lost bytes nothing
+// written after them can make a valid metafile.
 int WriteVerify(const void *data, int count, FILE *stream, char *msg) {
   if (count <= 0) return 1;
   size_t n = std::fwrite(data, 1, static_cast<size_t>(count), stream);
-  if (n != static_cast<size_t>(count)) {
+  if (n != static_cast<size_t>(count) || std::ferror(stream)) {
     qSetMsg(msg, "Error occurred writing: %d bytes", count);
     return 0;
   }
