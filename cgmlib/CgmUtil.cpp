@@ -422,6 +422,327 @@ int EncodeVdc(const qVDC *values, int count, unsigned char *dst, int vdcType,
 //  MonoScanCompresses, RunLengthEncodeMono, PackedEncodeMono,
 //  CellCompressMono)
 // ---- cell rows: begin ----
+//
+// One row of a CELL ARRAY comes in one of two layouts, the cell
+// representation mode:
+//   packed (1):     nx cells, each k colour values (k = 3 under direct
+//                   colour, 1 under indexed colour), at colour precision p;
+//   run-length (0): runs of (count, k colour values), the count at the
+//                   count precision and the colours at p; the counts of a
+//                   row add up to nx and no run continues into the next row.
+// Colours at p of 8 or more are whole big-endian integers.  At p of 1, 2 or
+// 4 they are packed most significant bits first: a packed row as one bit
+// string, the colours of each run on their own, starting on a byte
+// boundary, so that each run takes whole bytes.
+//
+// The row compressors below produce these two layouts from pixel rows and
+// report the mode (and local colour precision) to write them with.  They
+// never fail; a row that does not compress falls back to the packed form.
+
+// Encodes count colour values at precision p: the integer encoder for 8 bits
+// and more, the sub-byte packer below.
+static int EncodeCellColours(unsigned char *dst, const int *values, int count,
+                             int p, int *ok, char *msg) {
+  if (p >= 8) return EncodeIntBuffer(dst, values, count, p, ok, msg);
+  return EncodeLowPrecision(dst, values, count, p, ok, msg);
+}
+
+// A row whose values or bytes an int cannot index.  The cursor and the
+// byte count are ints, so such a row cannot be described at all; qCellArray
+// never gets here because the work buffer check refuses it first.
+static int RowTooLong(int nx, int *ok, char *msg) {
+  qSetMsg(msg, "Invalid Value For Nx: %d\n", nx);
+  *ok = 0;
+  return 0;
+}
+
+// IN assertion: dst has room for the whole row (qCellArray checks the work
+// buffer before each row and each run).  On failure the cursor may have
+// advanced and dst may hold part of the row; the caller abandons the element.
+int EncodeCellData(unsigned char *dst, int nx, const int *cells, int *cursor,
+                   int mode, int direct, int colorPrecision,
+                   int countPrecision, int *ok, char *msg) {
+  *ok = 1;
+  const int k = direct ? 3 : 1;
+
+  if (mode == 1) {
+    const int64_t values = nx > 0 ? static_cast<int64_t>(nx) * k : 0;
+    const int64_t bits = colorPrecision < 0 ? 0 : colorPrecision > 32 ? 32
+                                                 : colorPrecision;
+    if (values > INT_MAX - static_cast<int64_t>(*cursor) ||
+        (values * bits + 7) / 8 > INT_MAX)
+      return RowTooLong(nx, ok, msg);
+    const int n = EncodeCellColours(dst, cells + *cursor,
+                                    static_cast<int>(values), colorPrecision,
+                                    ok, msg);
+    if (!*ok) return 0;
+    *cursor += static_cast<int>(values);
+    return n;
+  }
+
+  // Run-length row.  The cell total is kept in 64 bits: at a 32-bit count
+  // precision every count is accepted, and an int total could wrap below nx
+  // and go on reading past the caller's runs.
+  int64_t bytes = 0;
+  int64_t total = 0;
+  while (total < nx) {
+    if (bytes > INT_MAX - 16 || *cursor > INT_MAX - 1 - k)
+      return RowTooLong(nx, ok, msg);
+    const int count = cells[*cursor];
+    if (count <= 0) {
+      qSetMsg(msg, "Run Length Value Less Than or Equal to Zero: %d\n",
+              count);
+      *ok = 0;
+      return 0;
+    }
+    bytes += EncodeIntBuffer(dst + bytes, cells + *cursor, 1, countPrecision,
+                             ok, msg);
+    if (!*ok) return 0;
+    total += count;
+    *cursor += 1;
+    bytes += EncodeCellColours(dst + bytes, cells + *cursor, k,
+                               colorPrecision, ok, msg);
+    if (!*ok) return 0;
+    *cursor += k;
+  }
+  if (total != nx) {
+    // A run went past the end of the row.
+    qSetMsg(msg, "Sum Of Run Lengths Is Not Nx");
+    *ok = 0;
+    return 0;
+  }
+  return static_cast<int>(bytes);
+}
+
+// The largest count a run may reach at each count precision: 255 at 8 bits
+// (the whole unsigned byte), 32767 at 16 bits and 8388607 at 24 bits (the
+// signed ranges); no limit at 32 bits or any other precision.
+int OkToIncrement(int count, int precision) {
+  switch (precision) {
+    case 8: return count < 255;
+    case 16: return count < 32767;
+    case 24: return count < 8388607;
+    default: return 1;
+  }
+}
+
+// Precisions enter the size comparisons below only as bit counts; anything
+// outside 0..64 is no precision a row can be written with, and clamping it
+// keeps the 64-bit products from overflowing.
+static int64_t SizeBits(int precision) {
+  return precision < 0 ? 0 : precision > 64 ? 64 : precision;
+}
+
+static int SameCell(const int *a, const int *b, int k) {
+  for (int j = 0; j < k; j++)
+    if (a[j] != b[j]) return 0;
+  return 1;
+}
+
+// Turns a row of n cells (k ints each) into runs of (count, k colours) and
+// keeps them only when their bytes are strictly fewer than the packed row's.
+// Building the runs stops as soon as a new run would not fit into n * k
+// ints: such a row cannot be smaller as runs, and the runs array needs no
+// more room than the cells.  Runs carry their colours at 8 bits at least,
+// so the precision to write them with is the colour precision raised to 8.
+int *CellCompress(int *cells, int *runs, int n, int direct,
+                  int colorPrecision, int countPrecision, int *mode,
+                  int *precision) {
+  const int k = direct ? 3 : 1;
+  *mode = 1;
+  *precision = colorPrecision;
+  if (n <= 0) return cells;
+
+  const int64_t limit = static_cast<int64_t>(n) * k;
+  int64_t used = 0;
+  int64_t current = 0;
+  for (int64_t i = 0; i < n; i++) {
+    const int *cell = cells + i * k;
+    if (i > 0 && SameCell(cell, cell - k, k) &&
+        OkToIncrement(runs[current], countPrecision)) {
+      runs[current]++;
+      continue;
+    }
+    if (used + k >= limit) return cells;  // gave up: packed is no larger
+    runs[used] = 1;
+    for (int j = 0; j < k; j++) runs[used + 1 + j] = cell[j];
+    current = used;
+    used += k + 1;
+  }
+
+  const int runPrecision = colorPrecision < 8 ? 8 : colorPrecision;
+  const int64_t packedBytes = (limit * SizeBits(colorPrecision) + 7) / 8;
+  const int64_t runBytes =
+      used / (k + 1) *
+      (SizeBits(countPrecision) + k * SizeBits(runPrecision)) / 8;
+  if (runBytes < packedBytes) {
+    *mode = 0;
+    *precision = runPrecision;
+    return runs;
+  }
+  return cells;
+}
+
+// Runs of (count, first, second, third) straight from three 8-bit component
+// planes; pixel j's samples sit at j * stride in each plane.  Gives up (0,
+// used 0) when a new run starts after 3 * n ints are written, so runs may
+// take up to 3 * n rounded up to a multiple of 4 ints.
+int RunLengthEncode24(const unsigned char *first, const unsigned char *second,
+                      const unsigned char *third, int stride, int *runs, int n,
+                      int countPrecision, int *used) {
+  *used = 0;
+  const int64_t limit = 3 * static_cast<int64_t>(n);
+  int64_t written = 0;
+  int64_t current = 0;
+  int r0 = 0, g0 = 0, b0 = 0;
+  for (int64_t j = 0; j < n; j++) {
+    const int64_t at = j * stride;
+    const int r = first[at], g = second[at], b = third[at];
+    if (j > 0 && r == r0 && g == g0 && b == b0 &&
+        OkToIncrement(runs[current], countPrecision)) {
+      runs[current]++;
+      continue;
+    }
+    if (written >= limit) return 0;
+    runs[written] = 1;
+    runs[written + 1] = r;
+    runs[written + 2] = g;
+    runs[written + 3] = b;
+    current = written;
+    written += 4;
+    r0 = r;
+    g0 = g;
+    b0 = b;
+  }
+  *used = static_cast<int>(written);
+  return 1;
+}
+
+// The packed 24-bit row: first, second, third sample of each pixel.
+void PackedEncode24(const unsigned char *first, const unsigned char *second,
+                    const unsigned char *third, int stride, int *out, int n) {
+  for (int64_t j = 0; j < n; j++) {
+    const int64_t at = j * stride;
+    out[3 * j] = first[at];
+    out[3 * j + 1] = second[at];
+    out[3 * j + 2] = third[at];
+  }
+}
+
+// Runs when they take strictly fewer bytes than the packed row at 8 bits per
+// component (3 * n), else the packed row; out needs room for either (3 * n
+// rounded up to a multiple of 4 ints).
+void CellCompress24(const unsigned char *first, const unsigned char *second,
+                    const unsigned char *third, int stride, int *out, int n,
+                    int countPrecision, int *mode) {
+  *mode = 1;
+  int used = 0;
+  if (RunLengthEncode24(first, second, third, stride, out, n, countPrecision,
+                        &used)) {
+    const int64_t runBytes =
+        static_cast<int64_t>(used / 4) * (SizeBits(countPrecision) + 24) / 8;
+    if (runBytes < 3 * static_cast<int64_t>(n)) *mode = 0;
+  }
+  if (*mode == 1) PackedEncode24(first, second, third, stride, out, n);
+}
+
+// Monochrome rows: eight pixels to a byte, the first pixel in the most
+// significant bit.
+const unsigned char BitMasks[8] = {0x80, 0x40, 0x20, 0x10,
+                                   0x08, 0x04, 0x02, 0x01};
+
+// Entry b: how many of the seven neighbouring bit pairs of b differ, i.e.
+// the set bits of (b ^ (b >> 1)) & 0x7F.  Each is one more run of equal bits
+// inside the byte.
+const short BitTransitions[256] = {
+    0, 1, 2, 1, 2, 3, 2, 1, 2, 3, 4, 3, 2, 3, 2, 1,
+    2, 3, 4, 3, 4, 5, 4, 3, 2, 3, 4, 3, 2, 3, 2, 1,
+    2, 3, 4, 3, 4, 5, 4, 3, 4, 5, 6, 5, 4, 5, 4, 3,
+    2, 3, 4, 3, 4, 5, 4, 3, 2, 3, 4, 3, 2, 3, 2, 1,
+    2, 3, 4, 3, 4, 5, 4, 3, 4, 5, 6, 5, 4, 5, 4, 3,
+    4, 5, 6, 5, 6, 7, 6, 5, 4, 5, 6, 5, 4, 5, 4, 3,
+    2, 3, 4, 3, 4, 5, 4, 3, 4, 5, 6, 5, 4, 5, 4, 3,
+    2, 3, 4, 3, 4, 5, 4, 3, 2, 3, 4, 3, 2, 3, 2, 1,
+    1, 2, 3, 2, 3, 4, 3, 2, 3, 4, 5, 4, 3, 4, 3, 2,
+    3, 4, 5, 4, 5, 6, 5, 4, 3, 4, 5, 4, 3, 4, 3, 2,
+    3, 4, 5, 4, 5, 6, 5, 4, 5, 6, 7, 6, 5, 6, 5, 4,
+    3, 4, 5, 4, 5, 6, 5, 4, 3, 4, 5, 4, 3, 4, 3, 2,
+    1, 2, 3, 2, 3, 4, 3, 2, 3, 4, 5, 4, 3, 4, 3, 2,
+    3, 4, 5, 4, 5, 6, 5, 4, 3, 4, 5, 4, 3, 4, 3, 2,
+    1, 2, 3, 2, 3, 4, 3, 2, 3, 4, 5, 4, 3, 4, 3, 2,
+    1, 2, 3, 2, 3, 4, 3, 2, 1, 2, 3, 2, 1, 2, 1, 0,
+};
+
+// Cheap estimate whether run-length encoding pays: 5 per run of equal bits
+// over the first count bytes, weighed against count.  Byte by byte: the runs
+// inside each byte come from BitTransitions, and a run boundary between two
+// bytes when the last bit of one differs from the first bit of the next.
+// Stops as soon as the cost passes count.  One run already costs 5, so a
+// count below 5 is answered 0 without reading the row.
+int MonoScanCompresses(const unsigned char *row, int count) {
+  if (count < 5) return 0;
+  int64_t cost = 5 + 5 * static_cast<int64_t>(BitTransitions[row[0]]);
+  for (int i = 1; i < count; i++) {
+    cost += 5 * BitTransitions[row[i]];
+    if ((row[i - 1] & 1) != (row[i] >> 7)) cost += 5;
+    if (cost > count) return 0;
+  }
+  return cost <= count;
+}
+
+static int MonoPixel(const unsigned char *row, int i) {
+  return (row[i >> 3] & BitMasks[i & 7]) != 0;
+}
+
+// Pairs (count, value) for each stretch of equal pixels; out needs 2 * n
+// ints at most.  A row of no pixels gives the single pair (0, 0) without
+// reading the row.
+void RunLengthEncodeMono(const unsigned char *row, int n, int *out) {
+  if (n <= 0) {
+    out[0] = 0;
+    out[1] = 0;
+    return;
+  }
+  int value = MonoPixel(row, 0);
+  int count = 0;
+  int64_t w = 0;
+  for (int i = 0; i < n; i++) {
+    const int v = MonoPixel(row, i);
+    if (v == value) {
+      count++;
+    } else {
+      out[w++] = count;
+      out[w++] = value;
+      value = v;
+      count = 1;
+    }
+  }
+  out[w] = count;
+  out[w + 1] = value;
+}
+
+// One int per pixel, 0 or 1.
+void PackedEncodeMono(const unsigned char *row, int n, int *out) {
+  for (int i = 0; i < n; i++) out[i] = MonoPixel(row, i);
+}
+
+// The scan weighs 5 per run against the row's bytes, (n + 7) / 8, which is
+// all it may read.  Runs are chosen only when the scan says so, which keeps
+// the run list below n ints: out of n ints serves both forms.
+void CellCompressMono(const unsigned char *row, int *out, int n,
+                      int /* unused */, int *mode, int *precision) {
+  const int bytes = n > 0 ? static_cast<int>((static_cast<int64_t>(n) + 7) / 8)
+                          : 0;
+  if (MonoScanCompresses(row, bytes)) {
+    RunLengthEncodeMono(row, n, out);
+    *mode = 0;
+    *precision = 8;
+  } else {
+    PackedEncodeMono(row, n, out);
+    *mode = 1;
+    *precision = 1;
+  }
+}
 // ---- cell rows: end ----
 
 // ==========================================================================
@@ -429,4 +750,102 @@ int EncodeVdc(const qVDC *values, int count, unsigned char *dst, int vdcType,
 // ==========================================================================
 // (EncodeSDR, GetSDRTypePrecision)
 // ---- structured data records: begin ----
+//
+// A structured data record is a list of members; each member is a data
+// type code (at EnumPrecision), a count (at IntegerPrecision) and count
+// values of that type.  The types encoded here, by code:
+//    2 CI    colour indexes at ColorIndexPrecision    (int array)
+//    3 CD    direct colours, 3 components each, at ColorPrecision (ints)
+//    5 E     enumerated values at EnumPrecision       (int array)
+//    6 I     integers at IntegerPrecision             (int array)
+//    8 IF8, 9 IF16, 10 IF32: integers at 8, 16, 32 bits (int array)
+//   11 IX    indexes at IndexPrecision                (int array)
+//   12 R     reals at RealPrecision                   (real array)
+//   16 VDC   VdcIntegerPrecision ints when VdcType is 0, else reals at
+//            VdcRealPrecision
+// Codes 18 (UI8), 19 (UI32) and 22 (UI16) have a size but no encoding;
+// every other code has neither.
+
+// Clamps a bit count computed in 64 bits into an int.
+static int SdrBitsToInt(int64_t bits) {
+  if (bits > INT_MAX) return INT_MAX;
+  if (bits < INT_MIN) return INT_MIN;
+  return static_cast<int>(bits);
+}
+
+int GetSDRTypePrecision(int code, qWCGM_DATA *data) {
+  const qWCGM_METAFILE_DESCRIPTOR_DATA &md = data->Cgm.MetafileDescriptor;
+  switch (code) {
+    case 2: return md.ColorIndexPrecision;
+    case 3: return SdrBitsToInt(3 * static_cast<int64_t>(md.ColorPrecision));
+    case 5: return md.EnumPrecision;
+    case 6: return md.IntegerPrecision;
+    case 8: return 8;
+    case 9: return 16;
+    case 10: return 32;
+    case 11: return md.IndexPrecision;
+    case 12: return qRealBytes(md.RealPrecision) == 8 ? 64 : 32;
+    case 16:
+      if (md.VdcType == 0) return data->Cgm.Control.VdcIntegerPrecision;
+      return qRealBytes(data->Cgm.Control.VdcRealPrecision) == 8 ? 64 : 32;
+    case 18: return 8;
+    case 19: return 32;
+    case 22: return 16;
+    default: return 0;
+  }
+}
+
+int EncodeSDR(const int *ivalues, const double *dvalues, int code, int count,
+              unsigned char *dst, qWCGM_DATA *data, int *ok, char *msg) {
+  *ok = 1;
+  const qWCGM_METAFILE_DESCRIPTOR_DATA &md = data->Cgm.MetafileDescriptor;
+  // A count that is negative, or whose colour components would not fit an
+  // int, is refused before anything is written.
+  if (count < 0 || (code == 3 && count > INT_MAX / 3)) {
+    qSetMsg(msg, "Invalid SDR Count: %d\n", count);
+    *ok = 0;
+    return 0;
+  }
+  int size = EncodeIntBuffer(dst, &code, 1, md.EnumPrecision, ok, msg);
+  if (!*ok) return 0;
+  size += EncodeIntBuffer(dst + size, &count, 1, md.IntegerPrecision, ok, msg);
+  if (!*ok) return 0;
+
+  // The type and count are in the destination now; a refusal below leaves
+  // them there for the caller to discard.
+  int values = count;
+  int precision;
+  bool real = false;
+  switch (code) {
+    case 2: precision = md.ColorIndexPrecision; break;
+    case 3: precision = md.ColorPrecision; values = 3 * count; break;
+    case 5: precision = md.EnumPrecision; break;
+    case 6: precision = md.IntegerPrecision; break;
+    case 8: precision = 8; break;
+    case 9: precision = 16; break;
+    case 10: precision = 32; break;
+    case 11: precision = md.IndexPrecision; break;
+    case 12: precision = md.RealPrecision; real = true; break;
+    case 16:
+      real = md.VdcType != 0;
+      precision = real ? data->Cgm.Control.VdcRealPrecision
+                       : data->Cgm.Control.VdcIntegerPrecision;
+      break;
+    default:
+      qSetMsg(msg, "Uncoded SDR Type: %d\n", code);
+      *ok = 0;
+      return 0;
+  }
+  // Never read through a missing array.
+  if (values > 0 && (real ? dvalues == nullptr : ivalues == nullptr)) {
+    qSetMsg(msg, "Missing SDR Data For Type: %d\n", code);
+    *ok = 0;
+    return 0;
+  }
+  const int n =
+      real ? EncodeRealBuffer(dst + size, dvalues, values, precision, ok, msg)
+           : EncodeIntBuffer(dst + size, ivalues, values, precision, ok, msg);
+  if (!*ok) return 0;
+  return size + n;
+}
 // ---- structured data records: end ----
