@@ -16,6 +16,9 @@ cmake --build "$root/build/gcc" -j "$jobs"
 echo "== tests (g++)"
 ctest --test-dir "$root/build/gcc" --output-on-failure -j "$jobs" </dev/null
 
+echo "== install check"
+bash scripts/check_install.sh "$root/build/gcc"
+
 echo "== build (clang, address + undefined sanitizers)"
 cmake -S "$root" -B "$root/build/asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQUIL_WERROR=ON \
