@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The project's whole test run: set-up, a warning-free build (-Werror) with
 # g++, every test through CTest, then the same suite again in an
-# AddressSanitizer + UndefinedBehaviorSanitizer build with clang.
+# AddressSanitizer + UndefinedBehaviorSanitizer build with clang, and the
+# library's tests once more cross-built for a big-endian host under qemu.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -27,3 +28,6 @@ cmake --build "$root/build/asan" -j "$jobs"
 echo "== tests (clang, address + undefined sanitizers)"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir "$root/build/asan" --output-on-failure -j "$jobs" </dev/null
+
+echo "== tests (s390x, big-endian, under qemu)"
+bash scripts/bigendian.sh
