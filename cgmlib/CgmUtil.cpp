@@ -516,14 +516,22 @@ int EncodeCellData(unsigned char *dst, int nx, const int *cells, int *cursor,
 
 // The largest count a run may reach at each count precision: 255 at 8 bits
 // (the whole unsigned byte), 32767 at 16 bits and 8388607 at 24 bits (the
-// signed ranges); no limit at 32 bits or any other precision.
-int OkToIncrement(int count, int precision) {
+// signed ranges); no limit at 32 bits or any other precision.  The run
+// builders take the limit once per row (a call per cell cannot be inlined
+// into them, the function being exported); a count never reaches INT_MAX
+// there, as a row has at most INT_MAX cells.
+static int RunCountLimit(int precision) {
   switch (precision) {
-    case 8: return count < 255;
-    case 16: return count < 32767;
-    case 24: return count < 8388607;
-    default: return 1;
+    case 8: return 255;
+    case 16: return 32767;
+    case 24: return 8388607;
+    default: return INT_MAX;
   }
+}
+
+int OkToIncrement(int count, int precision) {
+  const int limit = RunCountLimit(precision);
+  return limit == INT_MAX || count < limit;
 }
 
 // Precisions enter the size comparisons below only as bit counts; anything
@@ -555,18 +563,18 @@ int *CellCompress(int *cells, int *runs, int n, int direct,
 
   const int64_t limit = static_cast<int64_t>(n) * k;
   int64_t used = 0;
-  int64_t current = 0;
-  for (int64_t i = 0; i < n; i++) {
-    const int *cell = cells + i * k;
-    if (i > 0 && SameCell(cell, cell - k, k) &&
-        OkToIncrement(runs[current], countPrecision)) {
-      runs[current]++;
-      continue;
-    }
+  const int maxCount = RunCountLimit(countPrecision);
+  for (int64_t i = 0; i < n;) {
+    // A new run starts at cell i and takes every following equal cell, up
+    // to the count limit.
     if (used + k >= limit) return cells;  // gave up: packed is no larger
-    runs[used] = 1;
+    const int *cell = cells + i * k;
+    int count = 1;
+    for (i++; i < n && count < maxCount && SameCell(cells + i * k, cell, k);
+         i++)
+      count++;
+    runs[used] = count;
     for (int j = 0; j < k; j++) runs[used + 1 + j] = cell[j];
-    current = used;
     used += k + 1;
   }
 
@@ -593,26 +601,23 @@ int RunLengthEncode24(const unsigned char *first, const unsigned char *second,
   *used = 0;
   const int64_t limit = 3 * static_cast<int64_t>(n);
   int64_t written = 0;
-  int64_t current = 0;
-  int r0 = 0, g0 = 0, b0 = 0;
-  for (int64_t j = 0; j < n; j++) {
-    const int64_t at = j * stride;
-    const int r = first[at], g = second[at], b = third[at];
-    if (j > 0 && r == r0 && g == g0 && b == b0 &&
-        OkToIncrement(runs[current], countPrecision)) {
-      runs[current]++;
-      continue;
-    }
+  const int maxCount = RunCountLimit(countPrecision);
+  for (int64_t j = 0; j < n;) {
+    // A new run starts at pixel j and takes every following equal pixel, up
+    // to the count limit.
     if (written >= limit) return 0;
-    runs[written] = 1;
+    const int64_t at = j * stride;
+    const unsigned char r = first[at], g = second[at], b = third[at];
+    int count = 1;
+    for (j++; j < n && count < maxCount; j++, count++) {
+      const int64_t next = j * stride;
+      if (first[next] != r || second[next] != g || third[next] != b) break;
+    }
+    runs[written] = count;
     runs[written + 1] = r;
     runs[written + 2] = g;
     runs[written + 3] = b;
-    current = written;
     written += 4;
-    r0 = r;
-    g0 = g;
-    b0 = b;
   }
   *used = static_cast<int>(written);
   return 1;
