@@ -550,8 +550,9 @@ static int SameCell(const int *a, const int *b, int k) {
 // Turns a row of n cells (k ints each) into runs of (count, k colours) and
 // keeps them only when their bytes are strictly fewer than the packed row's.
 // Building the runs stops as soon as a new run would not fit into n * k
-// ints: such a row cannot be smaller as runs, and the runs array needs no
-// more room than the cells.  Runs carry their colours at 8 bits at least,
+// ints, and the row stays packed: so the runs array needs no more room than
+// the cells, and rows without runs cost little.  Runs carry their colours
+// at 8 bits at least,
 // so the precision to write them with is the colour precision raised to 8.
 int *CellCompress(int *cells, int *runs, int n, int direct,
                   int colorPrecision, int countPrecision, int *mode,
@@ -567,7 +568,7 @@ int *CellCompress(int *cells, int *runs, int n, int direct,
   for (int64_t i = 0; i < n;) {
     // A new run starts at cell i and takes every following equal cell, up
     // to the count limit.
-    if (used + k >= limit) return cells;  // gave up: packed is no larger
+    if (used + k >= limit) return cells;  // gave up: the row stays packed
     const int *cell = cells + i * k;
     int count = 1;
     for (i++; i < n && count < maxCount && SameCell(cells + i * k, cell, k);
