@@ -443,8 +443,9 @@ inline CellArray DecodeCellArray(const Element &e) {
   c.qy = Fixed32(p, 12);
   c.rx = Fixed32(p, 16);
   c.ry = Fixed32(p, 20);
-  c.nx = static_cast<int16_t>(p[24] << 8 | p[25]);
-  c.ny = static_cast<int16_t>(p[26] << 8 | p[27]);
+  // Counts up to 65535 (a 16-bit integer holds -32768..65535).
+  c.nx = p[24] << 8 | p[25];
+  c.ny = p[26] << 8 | p[27];
   c.precision = p[28] << 8 | p[29];
   c.mode = p[30] << 8 | p[31];
   size_t at = 32;
