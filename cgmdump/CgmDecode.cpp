@@ -418,6 +418,8 @@ int RealFormOf(int64_t form, int64_t a, int64_t b) {
   return kRealUnknown;
 }
 
+const size_t kWhole = static_cast<size_t>(-1);
+
 // Decoding context of one element.
 struct Ctx {
   const DecodeState *st;
@@ -425,10 +427,13 @@ struct Ctx {
   Element *e;
   Cursor c;
 
+  // dataOffset is an offset in the parameter list, or kWhole for a
+  // problem of the element as a whole (reported at its header).
   void Problem(const std::string &msg, size_t dataOffset) {
     if (e->problem.empty()) {
       e->problem = msg;
-      e->problemOffset = e->frame.FileOffset(dataOffset);
+      e->problemOffset =
+          dataOffset == kWhole ? e->frame.offset : e->frame.FileOffset(dataOffset);
     }
   }
 
@@ -590,7 +595,7 @@ void DecodeCellArray(Ctx *x) {
   e.isCellArray = true;
   std::string why = PrecisionProblem('P', *x->st, *x->ps);
   if (!why.empty()) {
-    x->Problem("CELL ARRAY cannot be decoded: " + why, 0);
+    x->Problem("CELL ARRAY cannot be decoded: " + why, kWhole);
     return;
   }
   Value nx, ny, lp, mode;
@@ -623,21 +628,21 @@ void DecodeCellArray(Ctx *x) {
     x->Problem(Fmt("CELL ARRAY with %lld x %lld cells: nx and ny must be "
                    "greater than 0",
                    static_cast<long long>(ca.nx), static_cast<long long>(ca.ny)),
-               0);
+               kWhole);
     return;
   }
   if (!ValidLocalPrecision(ca.localPrec)) {
     x->Problem(Fmt("CELL ARRAY local colour precision %lld is not one of 0, "
                    "1, 2, 4, 8, 16, 24, 32",
                    static_cast<long long>(ca.localPrec)),
-               0);
+               kWhole);
     return;
   }
   if (ca.mode != 0 && ca.mode != 1) {
     x->Problem(Fmt("CELL ARRAY cell representation mode %lld is neither 0 "
                    "(run-length) nor 1 (packed)",
                    static_cast<long long>(ca.mode)),
-               0);
+               kWhole);
     return;
   }
   ca.precision = ca.localPrec != 0
@@ -652,7 +657,10 @@ void DecodeCellArray(Ctx *x) {
           e, [](int64_t, int64_t, int64_t, const int64_t *) { return true; },
           &err, &errAt)) {
     e.decoded = false;
-    x->Problem(err, errAt);
+    if (e.problem.empty()) {
+      e.problem = err;
+      e.problemOffset = errAt;  // already a file offset
+    }
   }
 }
 
@@ -852,7 +860,7 @@ void DecodeGdp(Ctx *x, DecodeState *st) {
   Value n;
   std::string why = PrecisionProblem('P', *st, *x->ps);
   if (!why.empty()) {
-    x->Problem("GENERALIZED DRAWING PRIMITIVE cannot be decoded: " + why, 0);
+    x->Problem("GENERALIZED DRAWING PRIMITIVE cannot be decoded: " + why, kWhole);
     return;
   }
   if (!x->ReadOne('I', &n)) {
@@ -904,7 +912,7 @@ void DecodeGdp(Ctx *x, DecodeState *st) {
     if (!ParseSdr(rec.s, *st, *x->ps, &e.sdr, &err))
       x->Problem("PIP data record of GENERALIZED DRAWING PRIMITIVE -3000 "
                  "does not decode: " + err,
-                 0);
+                 kWhole);
   }
 }
 
@@ -966,7 +974,7 @@ void CheckEnums(Ctx *x) {
       x->Problem(Fmt("%s: %s %lld is not a valid value (%lld to %lld)",
                      e.longName, what, static_cast<long long>(v),
                      static_cast<long long>(lo), static_cast<long long>(hi)),
-                 0);
+                 kWhole);
   };
   int c = e.frame.cls, id = e.frame.id;
   if (c == 1 && id == 3) want(0, 0, 1, "VDC type");
@@ -987,7 +995,7 @@ void CheckEnums(Ctx *x) {
       x->Problem(Fmt("length mismatch: METAFILE ELEMENT LIST announces %lld "
                      "elements and holds %zu",
                      static_cast<long long>(n), pairs),
-                 0);
+                 kWhole);
   }
 }
 
@@ -1005,7 +1013,7 @@ void Apply(Ctx *x, DecodeState *st, bool inPicture) {
       x->Problem(Fmt("%s %lld is not one of 8, 16, 24, 32; later values "
                      "cannot be decoded",
                      what, static_cast<long long>(v)),
-                 0);
+                 kWhole);
   };
   auto realForm = [&](int *field, const char *what) {
     if (e.values.size() < 3) return;
@@ -1017,7 +1025,7 @@ void Apply(Ctx *x, DecodeState *st, bool inPicture) {
                      what, static_cast<long long>(e.values[0].i[0]),
                      static_cast<long long>(e.values[1].i[0]),
                      static_cast<long long>(e.values[2].i[0])),
-                 0);
+                 kWhole);
       *field = kRealUnknown;
     } else {
       *field = f;
@@ -1107,7 +1115,7 @@ void Decode(const Frame &frame, DecodeState *st, bool inPicture, Element *e,
   }
   if (frame.cls == 1 && frame.id == 12) {
     if (depth > 0) {
-      x.Problem("METAFILE DEFAULTS REPLACEMENT inside another one", 0);
+      x.Problem("METAFILE DEFAULTS REPLACEMENT inside another one", kWhole);
       return;
     }
     DecodeDefaults(&x, st, depth);

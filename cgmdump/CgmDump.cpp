@@ -57,10 +57,19 @@ bool SameInForm(double text, double v, int form) {
 std::string FormatReal(double v, int form) {
   if (std::isnan(v)) return "NaN";
   if (std::isinf(v)) return v > 0 ? "Inf" : "-Inf";
-  char buf[64];
-  for (int digits = 1; digits <= 17; digits++) {
-    std::snprintf(buf, sizeof buf, "%.*g", digits, v);
-    if (SameInForm(std::strtod(buf, nullptr), v, form)) break;
+  char buf[400];
+  double mag = std::fabs(v);
+  if (v == 0 || (mag >= 1e-5 && mag < 1e16)) {
+    // Plain decimals, as few as read back the same.
+    for (int decimals = 0; decimals <= 24; decimals++) {
+      std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+      if (SameInForm(std::strtod(buf, nullptr), v, form)) break;
+    }
+  } else {
+    for (int digits = 1; digits <= 17; digits++) {
+      std::snprintf(buf, sizeof buf, "%.*g", digits, v);
+      if (SameInForm(std::strtod(buf, nullptr), v, form)) break;
+    }
   }
   std::string s = buf;
   if (s.find_first_of(".eE") == std::string::npos) s += ".0";
@@ -313,17 +322,17 @@ std::vector<std::string> CellArrayText(const Element &e, bool full) {
     // The first cells of the first row.
     std::string cells;
     size_t shown = 0;
-    bool more = false;
+    bool moreCells = false, moreRows = false;
     VisitCellRows(
         e,
         [&](int64_t row, int64_t, int64_t count, const int64_t *v) {
-          if (row > 0 || shown >= kSummaryItems) {
-            more = true;
+          if (row > 0) {
+            moreRows = true;
             return false;
           }
           for (int64_t n = 0; n < count; n++) {
             if (shown >= kSummaryItems) {
-              more = true;
+              moreCells = true;
               return false;
             }
             cells += (shown ? ", " : "") + CellColour(ca, v);
@@ -332,8 +341,8 @@ std::vector<std::string> CellArrayText(const Element &e, bool full) {
           return true;
         },
         &err, &errAt);
-    head += " (" + cells + (more ? ", ..." : "") + ")";
-    if (ca.ny > 1 || more) head += " ...";
+    head += " (" + cells + (moreCells ? ", ..." : "") + ")";
+    if (ca.ny > 1) head += " ...";
     lines.push_back(head + ";  % " + about + " %");
     return lines;
   }
