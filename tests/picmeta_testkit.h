@@ -25,6 +25,9 @@
 
 namespace kit {
 
+// An int index or size as size_t (the tests' sizes are small and positive).
+inline size_t Z(long v) { return static_cast<size_t>(v); }
+
 // ---- Images ----------------------------------------------------------------
 
 // Pixels held top row first, `c` samples a pixel, as ints.
@@ -32,10 +35,10 @@ struct Image {
   int w = 0, h = 0, c = 3;
   std::vector<int> v;
   int &at(int x, int y, int ch) {
-    return v[(static_cast<size_t>(y) * w + x) * c + ch];
+    return v[Z((y * w + x) * c + ch)];
   }
   int at(int x, int y, int ch) const {
-    return v[(static_cast<size_t>(y) * w + x) * c + ch];
+    return v[Z((y * w + x) * c + ch)];
   }
 };
 
@@ -46,7 +49,7 @@ inline Image Pattern(int w, int h, int c = 3, int top = 256) {
   im.w = w;
   im.h = h;
   im.c = c;
-  im.v.resize(static_cast<size_t>(w) * h * c);
+  im.v.resize(Z(w * h * c));
   for (int y = 0; y < h; y++)
     for (int x = 0; x < w; x++)
       for (int ch = 0; ch < c; ch++) {
@@ -115,14 +118,14 @@ inline Bytes SgiBytes(const Image &im, bool rle, int bpc) {
         for (int x = 0; x < im.w; x++) unit(&b, im.at(x, y, z));
     return b;
   }
-  const size_t n = static_cast<size_t>(im.h) * im.c;
+  const size_t n = Z(im.h * im.c);
   std::vector<uint32_t> starts(n), lengths(n);
   Bytes data;
   const uint32_t base = static_cast<uint32_t>(512 + 8 * n);
   for (int z = 0; z < im.c; z++)
     for (int sy = 0; sy < im.h; sy++) {
       const int y = im.h - 1 - sy;
-      const size_t e = static_cast<size_t>(z) * im.h + sy;
+      const size_t e = Z(z * im.h + sy);
       starts[e] = base + static_cast<uint32_t>(data.size());
       // Runs of equal values become repeat runs, the rest literal runs.
       int x = 0;
@@ -175,7 +178,7 @@ inline void WritePng(const std::string &path, const Image &im,
                                PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB,
                                PNG_COLOR_TYPE_RGB_ALPHA};
   std::vector<png_color> pal;
-  std::vector<std::vector<png_byte>> rows(im.h);
+  std::vector<std::vector<png_byte>> rows(Z(im.h));
   if (o.palette) {
     for (int y = 0; y < im.h; y++)
       for (int x = 0; x < im.w; x++) {
@@ -188,9 +191,10 @@ inline void WritePng(const std::string &path, const Image &im,
           if (pal.size() == 256) throw std::runtime_error("too many colours");
           pal.push_back(col);
         }
-        rows[y].push_back(static_cast<png_byte>(i));
+        rows[Z(y)].push_back(static_cast<png_byte>(i));
       }
-    png_set_IHDR(png, info, im.w, im.h, 8, PNG_COLOR_TYPE_PALETTE,
+    png_set_IHDR(png, info, static_cast<png_uint_32>(im.w),
+                 static_cast<png_uint_32>(im.h), 8, PNG_COLOR_TYPE_PALETTE,
                  o.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_set_PLTE(png, info, pal.data(), static_cast<int>(pal.size()));
@@ -199,10 +203,11 @@ inline void WritePng(const std::string &path, const Image &im,
       for (int x = 0; x < im.w; x++)
         for (int ch = 0; ch < im.c; ch++) {
           const int v = im.at(x, y, ch);
-          if (o.depth == 16) rows[y].push_back(static_cast<png_byte>(v >> 8));
-          rows[y].push_back(static_cast<png_byte>(v));
+          if (o.depth == 16) rows[Z(y)].push_back(static_cast<png_byte>(v >> 8));
+          rows[Z(y)].push_back(static_cast<png_byte>(v));
         }
-    png_set_IHDR(png, info, im.w, im.h, o.depth, types[im.c],
+    png_set_IHDR(png, info, static_cast<png_uint_32>(im.w),
+                 static_cast<png_uint_32>(im.h), o.depth, types[im.c],
                  o.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   }
@@ -234,10 +239,10 @@ inline void WriteJpeg(const std::string &path, const Image &im,
   jpeg_set_defaults(&cinfo);
   jpeg_set_quality(&cinfo, quality, TRUE);
   jpeg_start_compress(&cinfo, TRUE);
-  std::vector<JSAMPLE> row(static_cast<size_t>(im.w) * im.c);
+  std::vector<JSAMPLE> row(Z(im.w * im.c));
   for (int y = 0; y < im.h; y++) {
     for (int i = 0; i < im.w * im.c; i++)
-      row[i] = static_cast<JSAMPLE>(im.v[static_cast<size_t>(y) * im.w * im.c + i]);
+      row[Z(i)] = static_cast<JSAMPLE>(im.v[Z(y * im.w * im.c + i)]);
     JSAMPROW p = row.data();
     jpeg_write_scanlines(&cinfo, &p, 1);
   }
@@ -263,7 +268,7 @@ inline Image DecodeJpeg(const std::string &path) {
   im.w = static_cast<int>(cinfo.output_width);
   im.h = static_cast<int>(cinfo.output_height);
   im.c = cinfo.output_components;
-  std::vector<JSAMPLE> row(static_cast<size_t>(im.w) * im.c);
+  std::vector<JSAMPLE> row(Z(im.w * im.c));
   while (cinfo.output_scanline < cinfo.output_height) {
     JSAMPROW p = row.data();
     jpeg_read_scanlines(&cinfo, &p, 1);
@@ -342,11 +347,11 @@ inline void WriteTiff(const std::string &path, const Image &im,
       for (int s = 0; s < strips; s++) {
         const int y0 = s * o.rowsPerStrip;
         const int rows = std::min(o.rowsPerStrip, im.h - y0);
-        std::vector<unsigned char> buf(static_cast<size_t>(rows) * im.w * per * bytes);
+        std::vector<unsigned char> buf(Z(rows * im.w * per) * bytes);
         for (int r = 0; r < rows; r++)
           for (int x = 0; x < im.w; x++)
             for (int k = 0; k < per; k++)
-              put(&buf[((static_cast<size_t>(r) * im.w + x) * per + k) * bytes],
+              put(&buf[Z((r * im.w + x) * per + k) * bytes],
                   im.at(x, y0 + r, o.separate ? p : k));
         TIFFWriteEncodedStrip(t, static_cast<uint32_t>(p * strips + s), buf.data(),
                               static_cast<tmsize_t>(buf.size()));
@@ -355,11 +360,11 @@ inline void WriteTiff(const std::string &path, const Image &im,
       for (int ty = 0; ty < im.h; ty += o.tileLength)
         for (int tx = 0; tx < im.w; tx += o.tileWidth) {
           std::vector<unsigned char> buf(
-              static_cast<size_t>(o.tileWidth) * o.tileLength * per * bytes, 0);
+              Z(o.tileWidth * o.tileLength * per) * bytes, 0);
           for (int r = 0; r < o.tileLength && ty + r < im.h; r++)
             for (int x = 0; x < o.tileWidth && tx + x < im.w; x++)
               for (int k = 0; k < per; k++)
-                put(&buf[((static_cast<size_t>(r) * o.tileWidth + x) * per + k) *
+                put(&buf[Z((r * o.tileWidth + x) * per + k) *
                          bytes],
                     im.at(tx + x, ty + r, o.separate ? p : k));
           TIFFWriteTile(t, buf.data(), static_cast<uint32_t>(tx),
@@ -400,9 +405,9 @@ inline std::vector<Element> ParseElements(const Bytes &b) {
       len = lw & 0x7FFF;
     }
     for (;;) {
-      if (i + len > b.size()) throw std::runtime_error("truncated element");
-      e.params.insert(e.params.end(), b.begin() + i, b.begin() + i + len);
-      i += len;
+      if (i + Z(len) > b.size()) throw std::runtime_error("truncated element");
+      e.params.insert(e.params.end(), b.data() + i, b.data() + i + Z(len));
+      i += Z(len);
       if (!more) break;
       if (i + 2 > b.size()) throw std::runtime_error("truncated partition");
       const int lw = b[i] << 8 | b[i + 1];

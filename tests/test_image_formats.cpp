@@ -26,13 +26,13 @@ Image ReadAll(ilImage *img) {
   out.w = img->getXsize();
   out.h = img->getYsize();
   out.c = img->getCsize();
-  std::vector<uint32_t> buf(static_cast<size_t>(out.w) * out.h * out.c);
+  std::vector<uint32_t> buf(kit::Z(out.w * out.h * out.c));
   ilConfig cfg(ilULong, ilInterleaved, out.c, nullptr, 0, ilLowerLeftOrigin,
                img->getColorModel());
   EXPECT_EQ(ilOKAY, img->getSubTile3D(0, 0, 0, out.w, out.h, 1, buf.data(), 0,
                                       0, 0, out.w, out.h, 1, &cfg));
   out.v.resize(buf.size());
-  const size_t row = static_cast<size_t>(out.w) * out.c;
+  const size_t row = kit::Z(out.w * out.c);
   for (int y = 0; y < out.h; y++)  // buffer row y is image row h-1-y
     for (size_t i = 0; i < row; i++)
       out.v[static_cast<size_t>(out.h - 1 - y) * row + i] =
@@ -283,9 +283,9 @@ TEST(ImageTiff, PaletteGreyAndOtherModels) {
     TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 2u);
     std::vector<uint16_t> r(16), g(16), b(16);
     for (int i = 0; i < 16; i++) {
-      r[i] = static_cast<uint16_t>(i * 16 * 257);
-      g[i] = static_cast<uint16_t>((15 - i) * 257);
-      b[i] = static_cast<uint16_t>(0xFFFF);
+      r[kit::Z(i)] = static_cast<uint16_t>(i * 16 * 257);
+      g[kit::Z(i)] = static_cast<uint16_t>((15 - i) * 257);
+      b[kit::Z(i)] = static_cast<uint16_t>(0xFFFF);
     }
     TIFFSetField(t, TIFFTAG_COLORMAP, r.data(), g.data(), b.data());
     unsigned char rows[4] = {0x12, 0x30, 0xF0, 0x10};  // 1 2 3 / 15 0 1
@@ -335,7 +335,7 @@ TEST(ImageLayout, BlocksOriginsTypesAndChannels) {
       for (int c = 0; c < 3; c++) {
         const int x = bx + 1, y = by;  // image coordinates, y from the bottom
         const bool inside = x >= 2 && x < 6 && y >= 1 && y < 4;
-        const uint8_t got = buf[(by * 8 + bx) * 3 + c];
+        const uint8_t got = buf[kit::Z((by * 8 + bx) * 3 + c)];
         if (inside) ASSERT_EQ(im.at(x, 7 - y, c), got);
         else ASSERT_EQ(0xEE, got);
       }
@@ -348,8 +348,8 @@ TEST(ImageLayout, BlocksOriginsTypesAndChannels) {
                                       10, 2, 1, &pick));
   for (int y = 0; y < 2; y++)
     for (int x = 0; x < 10; x++) {
-      EXPECT_EQ(im.at(x, y, 2), two[(y * 10 + x) * 2]);
-      EXPECT_EQ(im.at(x, y, 0), two[(y * 10 + x) * 2 + 1]);
+      EXPECT_EQ(im.at(x, y, 2), two[kit::Z((y * 10 + x) * 2)]);
+      EXPECT_EQ(im.at(x, y, 0), two[kit::Z((y * 10 + x) * 2 + 1)]);
     }
 
   // Refused requests.

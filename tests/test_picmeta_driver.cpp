@@ -160,7 +160,7 @@ TEST(PicmetaStrips, ThirdStripFailingKeepsTwoStripsAndNoEnd) {
       for (int x = 0; x < 5; x++)
         for (int ch = 0; ch < 3; ch++)
           ASSERT_EQ(int(FakeImage::Value(x, int(i - 10) * 100 + j, ch)),
-                    c.cells[(j * 5 + x) * 3 + ch]);
+                    c.cells[kit::Z((j * 5 + x) * 3 + ch)]);
   }
 }
 

@@ -81,7 +81,7 @@ void CheckStrips(const Bytes &file, const Image &px, double ratio = 1.0) {
   double y0 = 0;
   for (int k = 0; k < strips; k++) {
     SCOPED_TRACE("strip " + std::to_string(k));
-    const kit::CellArray c = kit::DecodeCellArray(el[10 + k]);
+    const kit::CellArray c = kit::DecodeCellArray(el[kit::Z(10 + k)]);
     const int ny = std::min(r, h - k * r);
     ASSERT_EQ(w, c.nx);
     ASSERT_EQ(ny, c.ny);
@@ -98,17 +98,17 @@ void CheckStrips(const Bytes &file, const Image &px, double ratio = 1.0) {
       const int top = h - 1 - (k * r + j);  // rows go upward
       for (int x = 0; x < w; x++)
         for (int ch = 0; ch < 3; ch++)
-          ASSERT_EQ(px.at(x, top, ch), c.cells[(size_t(j) * w + x) * 3 + ch])
+          ASSERT_EQ(px.at(x, top, ch), c.cells[kit::Z((j * w + x) * 3 + ch)])
               << "row " << j << " pixel " << x;
     }
     y0 = y1;
   }
   // The picture covers (0, 0) to (W, H).
   EXPECT_NEAR(H, y0, 1e-4 * std::max(1.0, double(H)));
-  EXPECT_EQ(0, el[10 + strips].cls);
-  EXPECT_EQ(5, el[10 + strips].id);
-  EXPECT_EQ(0, el[11 + strips].cls);
-  EXPECT_EQ(2, el[11 + strips].id);
+  EXPECT_EQ(0, el[kit::Z(10 + strips)].cls);
+  EXPECT_EQ(5, el[kit::Z(10 + strips)].id);
+  EXPECT_EQ(0, el[kit::Z(11 + strips)].cls);
+  EXPECT_EQ(2, el[kit::Z(11 + strips)].id);
 }
 
 TEST(PicmetaRun, SetUpSequenceStripAndCloseBytesForACgm) {
