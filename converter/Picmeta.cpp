@@ -15,6 +15,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#ifndef PM_STREAM_BUFFER
+#define PM_STREAM_BUFFER (1 << 18)
+#endif
+
 qWCGM_DATA QuilData;
 char ErrMsg[QWCGM_MSG_SIZE];
 
@@ -28,6 +32,12 @@ static int pm_Fail(int status) {
 
 int pm_CGMinit(const char *cgmname, float cgmwidth, float cgmheight) {
   if (!qCgmInit(cgmname, &QuilData, ErrMsg)) return pm_Fail(1);
+  // Strips are written as partitions of about 32 KB with a 2-byte word
+  // between them; a stream buffer larger than a strip turns them into a few
+  // large writes.  (Set before the first byte is written; without it the
+  // stream keeps its default buffer.)
+  static char streamBuffer[PM_STREAM_BUFFER];
+  std::setvbuf(QuilData.Outfile, streamBuffer, _IOFBF, sizeof streamBuffer);
   if (!qBeginMetafile(cgmname, &QuilData, ErrMsg)) return pm_Fail(1);
   if (!qVersion(&QuilData, ErrMsg)) return pm_Fail(1);
   if (!qVdcType(1, &QuilData, ErrMsg)) return pm_Fail(1);

@@ -424,8 +424,8 @@ TEST(PicmetaErrors, FullDisk) {
   EXPECT_EQ("", r.err);
   EXPECT_TRUE(EndsWith(r.out, "\nError occurred closing output file\n")) << r.out;
 
-  // A strip larger than the buffer fails as it is written.
-  kit::WriteBytes(dir / "large.ppm", kit::PnmBytes(kit::Pattern(300, 200)));
+  // Strips larger than the stream's buffer fail as they are written.
+  kit::WriteBytes(dir / "large.ppm", kit::PnmBytes(kit::Pattern(600, 400)));
   r = Picmeta(dir / "large.ppm", "/dev/full");
   EXPECT_EQ(1, r.status);
   EXPECT_EQ("", r.err);
