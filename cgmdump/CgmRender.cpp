@@ -67,8 +67,7 @@ struct Pt {
 
 class Painter {
  public:
-  Painter(cairo_t *cr, const double ext[4], double w, double h)
-      : cr_(cr), w_(w), h_(h) {
+  Painter(cairo_t *cr, const double ext[4], double w, double h) : cr_(cr) {
     sx_ = w / (ext[2] - ext[0]);
     sy_ = -h / (ext[3] - ext[1]);
     x0_ = -ext[0] * sx_;
@@ -118,7 +117,6 @@ class Painter {
 
  private:
   cairo_t *cr_;
-  double w_, h_;
   double sx_, sy_, x0_, y0_;
 };
 
