@@ -175,7 +175,8 @@ std::vector<CellCase> CellCases(const Config &c) {
         if (!count) continue;
         cc.data.push_back(count);
         std::vector<int> col;
-        for (int j = 0; j < k; j++) col.push_back((colour++ * 5) % (ColourMax(bits) + 1));
+        for (int j = 0; j < k; j++)
+          col.push_back(static_cast<int>((colour++ * 5) % (static_cast<int64_t>(ColourMax(bits)) + 1)));
         cc.data.insert(cc.data.end(), col.begin(), col.end());
         for (int n = 0; n < count; n++) cc.expanded.insert(cc.expanded.end(), col.begin(), col.end());
       }
