@@ -191,9 +191,13 @@ int pm_Main(int argc, char **argv, pm_Opener opener, FILE *in) {
   const int xsize = img->getXsize();
   const int ysize = img->getYsize();
   // Rows a strip: 100 up to 1706 pixels a row, fewer for wider images, so
-  // that every cell array fits the library's work buffer.
+  // that every cell array fits the library's work buffer.  A cell array
+  // also carries its cell count as an integer at the metafile's 16-bit
+  // integer precision, so no row wider than 65535 cells can be written at
+  // all: such images are refused here, before any output exists, rather
+  // than by the first cell array after the file was created.
   const int rows = pm_RowsPerStrip(xsize);
-  if (rows < 1) {
+  if (rows < 1 || xsize > 65535) {
     std::fputs("picmeta: the image is too wide for a cell array.\n", stderr);
     return 1;
   }

@@ -116,6 +116,9 @@ TEST(PicmetaChecks, EachImageCheckInOrderBeforeAnyOutput) {
        "picmeta: the image file rgb value is out of the range of 0-255.\n"},
       {"too wide", new FakeImage(170657, 1, 3, ilRGB),
        "picmeta: the image is too wide for a cell array.\n"},
+      // The cell count is a 16-bit integer in the converter's metafiles.
+      {"wider than a 16-bit count", new FakeImage(65536, 1, 3, ilRGB),
+       "picmeta: the image is too wide for a cell array.\n"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
