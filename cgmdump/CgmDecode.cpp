@@ -1089,19 +1089,33 @@ void Apply(Ctx *x, DecodeState *st, bool inPicture) {
   }
 }
 
+void DecodeBody(const Frame &frame, DecodeState *st, bool inPicture,
+                Element *e, int depth);
+
+// The pad byte follows the parameters, so a problem among them comes first.
+void CheckPadOf(Element *e) {
+  const Frame &f = e->frame;
+  if (f.hasPad && f.pad != 0 && e->problem.empty()) {
+    e->problem = Fmt("non-zero pad byte 0x%02X after the odd-length parameter "
+                     "list of %s",
+                     f.pad, ElementLabel(f.cls, f.id).c_str());
+    e->problemOffset = f.padOffset;
+  }
+}
+
 void Decode(const Frame &frame, DecodeState *st, bool inPicture, Element *e,
             int depth) {
+  DecodeBody(frame, st, inPicture, e, depth);
+  CheckPadOf(e);
+}
+
+void DecodeBody(const Frame &frame, DecodeState *st, bool inPicture,
+                Element *e, int depth) {
   e->frame = frame;
   const Info *info = FindInfo(frame.cls, frame.id);
   e->known = info != nullptr;
   e->name = info ? info->name : "";
   e->longName = info ? info->longName : "";
-  if (frame.hasPad && frame.pad != 0 && e->problem.empty()) {
-    e->problem = Fmt("non-zero pad byte 0x%02X after the odd-length parameter "
-                     "list of %s",
-                     frame.pad, ElementLabel(frame.cls, frame.id).c_str());
-    e->problemOffset = frame.padOffset;
-  }
   if (!info || !info->sig) return;
   Ctx x{st, inPicture ? &st->pic : &st->defaults, e,
         Cursor{frame.params.data(), frame.params.size(), 0}};
