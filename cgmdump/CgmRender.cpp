@@ -237,6 +237,10 @@ bool DrawCellArray(Painter *pt, const Element &e, const DecodeState &st,
   cairo_surface_mark_dirty(img);
   cairo_t *cr = pt->cr();
   cairo_save(cr);
+  // No anti-aliasing of the array's edges: adjacent cell arrays (the strips
+  // of a converted image) then tile without a seam, each pixel going to the
+  // array that covers its centre.
+  cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
   cairo_transform(cr, &m);
   cairo_set_source_surface(cr, img, 0, 0);
   cairo_pattern_t *pat = cairo_get_source(cr);

@@ -77,7 +77,7 @@ void ConvertAndCompare(int w, int h, int k) {
       int px = (45 * 2 + 2 * x + 1) * k / 2, py = (45 * 2 + 2 * y + 1) * k / 2;
       uint32_t v = *reinterpret_cast<const uint32_t *>(d + py * stride + 4 * px);
       const Rgb &want = src[static_cast<size_t>(y * w + x)];
-      uint32_t expect = static_cast<uint32_t>(want.r) << 16 | want.g << 8 | want.b;
+      uint32_t expect = static_cast<uint32_t>(want.r) << 16 | static_cast<uint32_t>(want.g) << 8 | want.b;
       if ((v & 0xffffff) != expect) {
         wrong++;
         ADD_FAILURE() << "pixel (" << x << ", " << y << "): drawn " << std::hex << (v & 0xffffff)

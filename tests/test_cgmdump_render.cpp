@@ -130,6 +130,25 @@ TEST(CgmdumpRender, BackgroundAndOutlines) {
   EXPECT_LT(blue, 0xC0u);
 }
 
+// Regression: anti-aliased edges let the background show as a light seam
+// where two stacked cell arrays (a converted image's strips) meet inside a
+// pixel row.
+TEST(CgmdumpRender, StackedCellArraysMeetWithoutASeam) {
+  // VDC extent (0,0) (3,3) drawn 40 pixels wide: the arrays meet at y = 1,
+  // pixel row 26.67.  Both arrays are one black cell.
+  Bytes file = Hex(
+      "00 21 00 00 00 61 00 00 20 42 00 01 20 C8 00 00 00 00 00 03 00 03 00 80"
+      " 41 37 00 00 00 00 00 03 00 01 00 03 00 00 00 01 00 01 00 08 00 01 00 00 00 00"
+      " 41 37 00 00 00 01 00 03 00 03 00 03 00 01 00 01 00 01 00 08 00 01 00 00 00 00"
+      " 00 A0 00 40");
+  TempPath out(".png");
+  std::string error;
+  ASSERT_TRUE(RenderTo(file, out.path, 40, &error)) << error;
+  Image img = LoadPng(out.path);
+  ASSERT_EQ(img.h, 40);
+  for (int y = 0; y < 40; y++) EXPECT_EQ(img.At(20, y), 0u) << "row " << y;
+}
+
 TEST(CgmdumpRender, SvgAndPdfFiles) {
   Bytes file = Picture("20 42 00 01",
                        "41 37 00 00 00 00 00 04 00 02 00 04 00 00 00 01 00 01 00 08 00 01 10 20 30 00");
