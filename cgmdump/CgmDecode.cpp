@@ -486,7 +486,7 @@ struct Ctx {
       case 'G': {
         int mode = t == 'W' ? ps->lineWidthMode
                             : t == 'M' ? ps->markerSizeMode : ps->edgeWidthMode;
-        if (mode == 1) return ReadOne('R', v);
+        if (mode != 0) return ReadOne('R', v);
         v->t = 'V';
         return ReadVdc(v);
       }
@@ -980,7 +980,7 @@ void CheckEnums(Ctx *x) {
   if (c == 1 && id == 3) want(0, 0, 1, "VDC type");
   if (c == 2 && id == 1) want(0, 0, 1, "scaling mode");
   if (c == 2 && id == 2) want(0, 0, 1, "colour selection mode");
-  if (c == 2 && id >= 3 && id <= 5) want(0, 0, 1, "specification mode");
+  if (c == 2 && id >= 3 && id <= 5) want(0, 0, 3, "specification mode");
   if (c == 4 && id == 4) want(1, 0, 1, "final flag");
   if (c == 4 && id == 5) want(3, 0, 1, "final flag");
   if (c == 4 && id == 6) want(0, 0, 1, "final flag");
@@ -1065,9 +1065,11 @@ void Apply(Ctx *x, DecodeState *st, bool inPicture) {
       case 2:
         if (v == 0 || v == 1) ps.colorMode = static_cast<int>(v);
         break;
-      case 3: if (v == 0 || v == 1) ps.lineWidthMode = static_cast<int>(v); break;
-      case 4: if (v == 0 || v == 1) ps.markerSizeMode = static_cast<int>(v); break;
-      case 5: if (v == 0 || v == 1) ps.edgeWidthMode = static_cast<int>(v); break;
+      // 0 absolute (a VDC value), 1 scaled, 2 fractional, 3 millimetres
+      // (reals).
+      case 3: if (v >= 0 && v <= 3) ps.lineWidthMode = static_cast<int>(v); break;
+      case 4: if (v >= 0 && v <= 3) ps.markerSizeMode = static_cast<int>(v); break;
+      case 5: if (v >= 0 && v <= 3) ps.edgeWidthMode = static_cast<int>(v); break;
       case 6:
         if (e.values.size() == 2) {
           ps.extentSet = true;

@@ -184,6 +184,27 @@ TEST(CgmdumpDump, FollowsAnnouncedPrecisionsAndDefaultsReplacement) {
   });
 }
 
+// Picture values start afresh at each BEGIN PICTURE: a width mode and a VDC
+// integer precision set in the first picture do not reach the second.
+TEST(CgmdumpDump, PictureModesAndControlElementsLastOnePicture) {
+  ExpectDump({
+      {"00 21 00 00", "BEGMF \"\";", false},
+      {"00 61 00 00", "BEGPIC \"\";", false},
+      {"20 62 00 00", "LINEWIDTHMODE ABS;", false},
+      {"00 80", "BEGPICBODY;", false},
+      {"50 62 00 03", "LINEWIDTH 3;", false},
+      {"30 22 00 20", "VDCINTEGERPREC -2147483648, 2147483647;  % 32 bits %", false},
+      {"40 28 00 00 00 01 00 00 00 02", "LINE (1,2);", false},
+      {"00 A0", "ENDPIC;", false},
+      {"00 61 00 00", "BEGPIC \"\";", false},
+      {"00 80", "BEGPICBODY;", false},
+      {"50 64 00 01 80 00", "LINEWIDTH 1.5;", false},
+      {"40 24 00 01 00 02", "LINE (1,2);", false},
+      {"00 A0", "ENDPIC;", false},
+      {"00 40", "ENDMF;", false},
+  });
+}
+
 Bytes Concat(std::initializer_list<Bytes> parts) {
   Bytes out;
   for (const Bytes &p : parts) out.insert(out.end(), p.begin(), p.end());
