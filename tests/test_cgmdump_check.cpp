@@ -1,6 +1,7 @@
 // cgmdump --check on hand-broken metafiles: each case names the first
 // problem and the byte offset where it is.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cstdio>
 #include <string>
