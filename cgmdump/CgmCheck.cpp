@@ -12,20 +12,6 @@ namespace cgmd {
 
 namespace {
 
-std::string Fmt(const char *fmt, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-
-std::string Fmt(const char *fmt, ...) {
-  char buf[512];
-  va_list ap;
-  va_start(ap, fmt);
-  std::vsnprintf(buf, sizeof buf, fmt, ap);
-  va_end(ap);
-  return buf;
-}
 
 std::string Label(const Element &e) {
   if (e.known) return e.longName;

@@ -39,13 +39,7 @@ size_t Frame::FileOffset(size_t dataOffset) const {
   return offset + 2;
 }
 
-static std::string Fmt(const char *fmt, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-
-static std::string Fmt(const char *fmt, ...) {
+std::string Fmt(const char *fmt, ...) {
   char buf[512];
   va_list ap;
   va_start(ap, fmt);

@@ -230,6 +230,13 @@ void DecodeElement(const Frame &frame, DecodeState *state, bool inPicture,
                    Element *e);
 
 // Names of an element, "" when unknown.
+// printf-style formatting into a string (cut at 511 characters).
+std::string Fmt(const char *fmt, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
 const char *ElementName(int cls, int id);
 const char *ElementLongName(int cls, int id);
 

@@ -20,20 +20,6 @@ const size_t kSummaryItems = 8;
 // Longest string shown whole without --full.
 const size_t kSummaryString = 200;
 
-std::string Fmt(const char *fmt, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-
-std::string Fmt(const char *fmt, ...) {
-  char buf[512];
-  va_list ap;
-  va_start(ap, fmt);
-  std::vsnprintf(buf, sizeof buf, fmt, ap);
-  va_end(ap);
-  return buf;
-}
 
 std::string Int(int64_t v) { return Fmt("%lld", static_cast<long long>(v)); }
 

@@ -33,20 +33,6 @@ const double kMaxDevice = 1e7;
 // Largest raster (pixels) a PNG may have.
 const double kMaxPixels = 64.0 * 1024 * 1024;
 
-std::string Fmt(const char *fmt, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-
-std::string Fmt(const char *fmt, ...) {
-  char buf[512];
-  va_list ap;
-  va_start(ap, fmt);
-  std::vsnprintf(buf, sizeof buf, fmt, ap);
-  va_end(ap);
-  return buf;
-}
 
 enum OutKind { kPng, kSvg, kPdf, kNone };
 
