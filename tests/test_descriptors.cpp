@@ -388,3 +388,59 @@ TEST(DefaultsReplacement, RefusedBrackets) {
 }
 
 }  // namespace
+
+namespace {
+
+// A seekable in-memory stream whose writes are refused once it has been
+// moved back from its end: the rewrite of a length word fails there.
+struct SeekCookie {
+  Bytes data;
+  size_t pos = 0;
+  bool movedBack = false;
+};
+
+ssize_t SeekWrite(void *c, const char *buf, size_t n) {
+  auto *s = static_cast<SeekCookie *>(c);
+  if (s->movedBack && s->pos < s->data.size()) return -1;
+  if (s->data.size() < s->pos + n) s->data.resize(s->pos + n);
+  std::memcpy(s->data.data() + s->pos, buf, n);
+  s->pos += n;
+  return static_cast<ssize_t>(n);
+}
+
+int SeekSeek(void *c, off64_t *offset, int whence) {
+  auto *s = static_cast<SeekCookie *>(c);
+  off64_t base = whence == SEEK_SET ? 0
+                 : whence == SEEK_CUR ? static_cast<off64_t>(s->pos)
+                                      : static_cast<off64_t>(s->data.size());
+  off64_t to = base + *offset;
+  if (to < 0) return -1;
+  if (static_cast<size_t>(to) < s->data.size()) s->movedBack = true;
+  s->pos = static_cast<size_t>(to);
+  *offset = to;
+  return 0;
+}
+
+// A failed rewrite of the length word leaves the stream at the end of the
+// file, so that later elements cannot overwrite the bracket's contents.
+TEST(DefaultsReplacement, FailedRewriteReturnsToTheEnd) {
+  SeekCookie cookie;
+  cookie_io_functions_t io{};
+  io.write = SeekWrite;
+  io.seek = SeekSeek;
+  TestWriter w;
+  std::fclose(w.d()->Outfile);
+  FILE *f = fopencookie(&cookie, "wb", io);
+  setvbuf(f, nullptr, _IONBF, 0);
+  w.d()->Outfile = f;
+  ASSERT_EQ(qMetafileDefaultsReplacement(1, w.d(), w.msg()), 1);
+  ASSERT_EQ(qColorPrecision(16, w.d(), w.msg()), 1);
+  EXPECT_EQ(qMetafileDefaultsReplacement(0, w.d(), w.msg()), 0);
+  EXPECT_STREQ(w.msg(), "Error occurred writing: 2 bytes");
+  EXPECT_EQ(std::ftell(f), 8);
+  EXPECT_EQ(ToHex(cookie.data), "11 9F 00 00 10 E2 00 10");
+  std::fclose(f);
+  w.d()->Outfile = nullptr;
+}
+
+}  // namespace
