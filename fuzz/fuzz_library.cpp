@@ -1666,6 +1666,7 @@ void CompressorOps(Runner &r, FuzzInput &in) {
   } else {  // CellCompressMono on a bit row
     const size_t bytes = n > 0 ? (static_cast<size_t>(n) + 7) / 8 : 0;
     uint8_t *bits = Exact<uint8_t>(bytes);
+    std::memset(bits, 0, bytes > 0 ? bytes : 1);
     int value = 0;
     for (int i = 0; i < n; i++) {
       if (i % runLen == 0) value = in.pick(2);
