@@ -7,9 +7,6 @@
 // (a strip that cannot be read), a picmeta message on standard error, no
 // signal, and a peak memory far below what the file claims.
 #include <gtest/gtest.h>
-#include <png.h>
-#include <tiffio.h>
-#include <zlib.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,12 +14,18 @@
 #include <string>
 #include <vector>
 
-#include <jpeglib.h>
-
 #include "faultkit.h"
 #include "testutil.h"
 
 #ifdef PICMETA_EXE
+
+// The format libraries write the test images; they are there whenever
+// picmeta is built.
+#include <png.h>
+#include <tiffio.h>
+#include <zlib.h>
+// jpeglib.h needs size_t and FILE declared first.
+#include <jpeglib.h>
 
 namespace {
 
