@@ -40,6 +40,10 @@ if [ $replay = 1 ]; then seconds=${FUZZ_SHORT:-20}; fi
 if [ ${#targets[@]} -eq 0 ]; then targets=(library image cgmdump); fi
 
 # ---- build -------------------------------------------------------------------
+if ! command -v clang++ >/dev/null; then
+  echo "fuzz: needs clang and its libFuzzer runtime (bash scripts/setup.sh)" >&2
+  exit 1
+fi
 start=$SECONDS
 echo "== fuzz build (clang, libFuzzer, address + undefined) in $build"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
