@@ -186,6 +186,11 @@ void Tiff(const std::string &name, const TiffSpec &s) {
     TIFFSetField(t, TIFFTAG_COLORMAP, cmap[0].data(), cmap[1].data(),
                  cmap[2].data());
   }
+  if (s.compression == COMPRESSION_JPEG) {
+    // RGB rows in, YCbCr (subsampled 2 x 2) in the file.
+    TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    TIFFSetField(t, TIFFTAG_YCBCRSUBSAMPLING, 2, 2);
+  }
   if (s.tile) {
     TIFFSetField(t, TIFFTAG_TILEWIDTH, static_cast<uint32_t>(s.tile));
     TIFFSetField(t, TIFFTAG_TILELENGTH, static_cast<uint32_t>(s.tile));
@@ -586,6 +591,13 @@ int main(int argc, char **argv) {
   t.photometric = PHOTOMETRIC_SEPARATED;
   t.compression = COMPRESSION_PACKBITS;
   Tiff("cmyk16-signed-packbits.tif", t);
+  t = TiffSpec();
+  t.w = 19;
+  t.h = 17;
+  t.rowsPerStrip = 16;
+  t.photometric = PHOTOMETRIC_YCBCR;
+  t.compression = COMPRESSION_JPEG;
+  Tiff("ycbcr-jpeg.tif", t);
   Pnm("rgb8.ppm", '6', 5, 4, 255);
   Pnm("rgb16.ppm", '6', 3, 3, 1000);
   Pnm("grey8.pgm", '5', 4, 3, 200);
