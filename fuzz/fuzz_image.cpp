@@ -84,6 +84,10 @@ void Bounds(double mn, double mx, ilType type, double *lo, double *hi) {
   if (*hi > top) *hi = top;
   if (*hi < 0) *hi = 0;
   *lo = std::isfinite(mn) && mn > 0 ? std::floor(mn + 0.5) : 0.0;
+  // NaN and infinities are left out of the range (the maximum is then
+  // reported as infinite, which picmeta refuses) and read as 0 or the
+  // type's top: no lower bound holds then.
+  if (!std::isfinite(mx)) *lo = 0.0;
   if (*lo > top) *lo = top;
 }
 
