@@ -75,7 +75,8 @@ bool DecodeJpeg(FILE *f, HeldImage *img) {
                 model, ilImage::kU8);
   const size_t stride = img->stride();
   size_t total;
-  if (!MulSize(stride, static_cast<size_t>(height), &total))
+  if (!MulSize(stride, static_cast<size_t>(height), &total) ||
+      total > kMaxHeldImageBytes)
     JpegFail(reinterpret_cast<j_common_ptr>(&cinfo));
   pixels = static_cast<unsigned char *>(std::malloc(total));
   if (pixels == nullptr) JpegFail(reinterpret_cast<j_common_ptr>(&cinfo));

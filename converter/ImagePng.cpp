@@ -62,7 +62,8 @@ bool DecodePng(FILE *f, HeldImage *img) {
   const size_t stride = img->stride();
   size_t total;
   if (png_get_rowbytes(png, info) != stride ||
-      !MulSize(stride, static_cast<size_t>(height), &total))
+      !MulSize(stride, static_cast<size_t>(height), &total) ||
+      total > kMaxHeldImageBytes)
     png_longjmp(png, 1);
   pixels = static_cast<unsigned char *>(std::malloc(total));
   rows = static_cast<png_bytep *>(

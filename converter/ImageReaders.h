@@ -51,6 +51,13 @@ bool ReadFully(int fd, void *dst, size_t n, uint64_t offset);
 // The size of the file behind `fd`, or -1 when it cannot be told.
 int64_t FileSize(int fd);
 
+// The most a decoder that must hold the whole image (PNG, JPEG) may
+// allocate for it.  A few kilobytes of compressed data can claim gigabytes
+// of pixels; such files are refused from their header, before anything is
+// decoded.  Images this large convert from formats read strip by strip
+// (PNM, SGI, TIFF).
+constexpr size_t kMaxHeldImageBytes = size_t{1} << 30;
+
 // a * b in size_t, false when the product does not fit.
 bool MulSize(size_t a, size_t b, size_t *out);
 

@@ -14,6 +14,7 @@
 // codec.  The orientation tag is not applied: rows are taken top first.
 #include <tiffio.h>
 
+#include <cstdarg>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -296,14 +297,30 @@ ilStatus TiffImage::readTopRows(long first, int count, unsigned char *out) {
 
 }  // namespace
 
+namespace {
+
+// Set while a file is opened when libtiff has replaced a strip's or tile's
+// stored byte count by a guess from the image size: the bytes it would then
+// read as pixels are not the file's pixel data (a damaged or truncated
+// file), so the file is refused rather than converted into wrong pixels.
+bool tiffByteCountsGuessed = false;
+
+void TiffWarning(const char *, const char *fmt, va_list) {
+  if (std::strstr(fmt, "calculating from imagelength") != nullptr)
+    tiffByteCountsGuessed = true;
+}
+
+}  // namespace
+
 ilImage *OpenTiff(const char *name) {
   // libtiff reports through handlers that print; the converter has its own
   // messages.
   TIFFSetErrorHandler(nullptr);
-  TIFFSetWarningHandler(nullptr);
+  TIFFSetWarningHandler(TiffWarning);
+  tiffByteCountsGuessed = false;
   TiffImage *img = new (std::nothrow) TiffImage();
   if (img == nullptr) return nullptr;
-  if (!img->open(name)) {
+  if (!img->open(name) || tiffByteCountsGuessed) {
     delete img;
     return nullptr;
   }

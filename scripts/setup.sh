@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake make g++ clang libclang-rt-14-dev pkg-config
   libgtest-dev libbenchmark-dev
-  libpng-dev libjpeg-dev libtiff-dev
+  libpng-dev libjpeg-dev libtiff-dev zlib1g-dev
   libcairo2-dev
 )
 if [ "${QUIL_SETUP_EXTRAS:-0}" = 1 ]; then

@@ -2,7 +2,8 @@
 # The project's whole test run: set-up, a warning-free build (-Werror) with
 # g++, every test through CTest, then the same suite again in an
 # AddressSanitizer + UndefinedBehaviorSanitizer build with clang, and the
-# library's tests once more cross-built for a big-endian host under qemu.
+# library's tests once more cross-built for a big-endian host under qemu,
+# and the fuzz targets replaying their corpora and running briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -31,3 +32,6 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 
 echo "== tests (s390x, big-endian, under qemu)"
 bash scripts/bigendian.sh
+
+echo "== fuzzing (replay of the committed corpora, then a short run of each target)"
+bash scripts/fuzz.sh --replay

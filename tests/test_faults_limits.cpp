@@ -318,6 +318,33 @@ TEST(Limits, FilesEndingMidRow) {
                 "TIFF ending in its strip");
 }
 
+// A strip whose stored byte count is too small for its rows: libtiff would
+// guess the count from the image size and hand over the bytes after the
+// strip (its directory) as pixels, which converted with status 0.
+TEST(Limits, TiffStripShorterThanItsRowsIsRefused) {
+  TempPath tif(".tif");
+  Tiff(tif.path, 5, 4, Bytes(37, 0x40), false);  // 60 bytes are needed
+  TempPath cgm(".cgm");
+  const faultkit::Outcome o = faultkit::Run({PICMETA_EXE, tif.path, cgm.path}, "\n", {});
+  ASSERT_TRUE(o.exited);
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err, "picmeta: cannot open input file " + tif.path + "\n");
+  EXPECT_FALSE(FileExists(cgm.path));
+}
+
+// A PNG or JPEG is decoded whole; one whose header claims more than 1 GiB of
+// pixels is refused before any of it is decoded, with no memory limit set.
+TEST(Limits, HeldImagesAreCappedFromTheirHeader) {
+  TempPath png(".png");
+  faultkit::WriteBytes(png.path, BlackPng(20000, 20000));  // 1.2 GB of pixels
+  TempPath cgm(".cgm");
+  const faultkit::Outcome o = faultkit::Run({PICMETA_EXE, png.path, cgm.path}, "\n", {});
+  ASSERT_TRUE(o.exited);
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err, "picmeta: cannot open input file " + png.path + "\n");
+  EXPECT_LT(o.maxRssKb, kPeakKb);
+}
+
 #else
 
 TEST(Limits, NeedsPicmeta) { GTEST_SKIP() << "picmeta is not built"; }
