@@ -14,20 +14,6 @@
 
 namespace {
 
-qVDC V(int i) {
-  qVDC v;
-  v.Int = i;
-  v.Double = i;
-  return v;
-}
-
-qVDC R(double d) {
-  qVDC v;
-  v.Int = 0;
-  v.Double = d;
-  return v;
-}
-
 // The corners of most cases: P (0, 0), Q (10, 10), R (10, 0); at 16-bit VDC
 // integers they are 00 00 00 00 00 0A 00 0A 00 0A 00 00.
 struct Corners {

@@ -17,13 +17,6 @@
 
 namespace {
 
-qVDC V(int i) {
-  qVDC v;
-  v.Int = i;
-  v.Double = i;
-  return v;
-}
-
 // The trace set-up used throughout: points (1,2) (3,4) (5,6) (7,8) in both
 // VDC forms, reals that every real precision code writes exactly.
 void FillTrace(qWCGM_CGM_PLUS *p) {

@@ -13,13 +13,6 @@ namespace {
 
 const char kOrderMessage[] = "Trace Data Must Be Preceeded By Trace Init Gdp\n";
 
-qVDC V(int i) {
-  qVDC v;
-  v.Int = i;
-  v.Double = i;
-  return v;
-}
-
 void FillTrace(qWCGM_CGM_PLUS *p) {
   p->Origin[0] = V(1);
   p->Origin[1] = V(2);

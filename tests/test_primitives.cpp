@@ -12,22 +12,6 @@
 
 namespace {
 
-// A VDC value carrying the same number in both members, so one call can be
-// encoded under either VDC type.
-qVDC V(int i) {
-  qVDC v;
-  v.Int = i;
-  v.Double = i;
-  return v;
-}
-
-qVDC R(double x) {
-  qVDC v;
-  v.Int = 0;
-  v.Double = x;
-  return v;
-}
-
 struct Precisions {
   int vdcType = 0;
   int vdcIntegerPrecision = 16;

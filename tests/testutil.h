@@ -18,6 +18,23 @@ Bytes Hex(const std::string &text);
 std::string ToHex(const Bytes &bytes);
 std::string ToHex(const uint8_t *data, size_t n);
 
+// A VDC value carrying the same number in both members, so one call can be
+// encoded under either VDC type.
+inline qVDC V(int i) {
+  qVDC v;
+  v.Int = i;
+  v.Double = i;
+  return v;
+}
+
+// A real VDC value (the integer member 0).
+inline qVDC R(double d) {
+  qVDC v;
+  v.Int = 0;
+  v.Double = d;
+  return v;
+}
+
 // A fresh path in the build's test folder; the file is removed when the
 // object goes out of scope.
 struct TempPath {
