@@ -132,7 +132,7 @@ bool ReadFrame(const uint8_t *data, size_t size, size_t pos, Frame *frame,
 //   C direct colour, O colour in the current colour selection mode,
 //   P point, V one VDC value, R real, F 32-bit floating point real,
 //   W / M / G a line width, marker size or edge width (a real when its
-//   specification mode is scaled, else a VDC value),
+//   width or size mode is "scaled", else a VDC value),
 //   N any bytes (no decoding), '*' repeats the rest until the end.
 // A null signature means: known, but the parameters are not decoded.
 struct Info {
@@ -974,7 +974,7 @@ void CheckEnums(Ctx *x) {
   if (c == 1 && id == 3) want(0, 0, 1, "VDC type");
   if (c == 2 && id == 1) want(0, 0, 1, "scaling mode");
   if (c == 2 && id == 2) want(0, 0, 1, "colour selection mode");
-  if (c == 2 && id >= 3 && id <= 5) want(0, 0, 3, "specification mode");
+  if (c == 2 && id >= 3 && id <= 5) want(0, 0, 3, "width or size mode");
   if (c == 4 && id == 4) want(1, 0, 1, "final flag");
   if (c == 4 && id == 5) want(3, 0, 1, "final flag");
   if (c == 4 && id == 6) want(0, 0, 1, "final flag");

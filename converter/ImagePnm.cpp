@@ -162,15 +162,4 @@ ilStatus PnmImage::readTopRows(long first, int count, unsigned char *out) {
 
 }  // namespace
 
-ilImage *OpenPnm(FILE *f) {
-  PnmImage *img = new (std::nothrow) PnmImage();
-  if (img == nullptr) {
-    std::fclose(f);
-    return nullptr;
-  }
-  if (!img->open(f)) {
-    delete img;
-    return nullptr;
-  }
-  return img;
-}
+ilImage *OpenPnm(FILE *f) { return OpenOnFile<PnmImage>(f); }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <new>
 
 #include "ImageLib.h"
 
@@ -37,6 +38,22 @@ class HeldImage : public ilImage {
  private:
   unsigned char *pixels_ = nullptr;
 };
+
+// The shared shape of the readers that take over an open file: a new image
+// of type T opened on f, or null (f closed either way).
+template <class T>
+ilImage *OpenOnFile(FILE *f) {
+  T *img = new (std::nothrow) T();
+  if (img == nullptr) {
+    std::fclose(f);
+    return nullptr;
+  }
+  if (!img->open(f)) {
+    delete img;
+    return nullptr;
+  }
+  return img;
+}
 
 ilImage *OpenPnm(FILE *f);
 ilImage *OpenSgi(FILE *f);

@@ -212,15 +212,4 @@ ilStatus SgiImage::readTopRows(long first, int count, unsigned char *out) {
 
 }  // namespace
 
-ilImage *OpenSgi(FILE *f) {
-  SgiImage *img = new (std::nothrow) SgiImage();
-  if (img == nullptr) {
-    std::fclose(f);
-    return nullptr;
-  }
-  if (!img->open(f)) {
-    delete img;
-    return nullptr;
-  }
-  return img;
-}
+ilImage *OpenSgi(FILE *f) { return OpenOnFile<SgiImage>(f); }
